@@ -31,8 +31,12 @@ struct guid {
 };
 static_assert(sizeof(guid) == 16, "GUID must keep the operating system's 16-byte layout");
 
-inline bool operator==(const guid& a, const guid& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-inline bool operator!=(const guid& a, const guid& b) { return !(a == b); }
+inline bool operator==(const guid& a, const guid& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+inline bool operator!=(const guid& a, const guid& b) {
+  return !(a == b);
+}
 
 // Setup and interface classes the monitor uses.
 inline constexpr guid usb_device_interface_class = {
@@ -197,8 +201,7 @@ class device_api {
   // Returns 0 on success; non-zero when the node has no such property, it does not fit, or the
   // call fails. Only called when load_cfgmgr_functions reported it.
   virtual std::uint32_t get_devnode_registry_property(devinst_t node, std::uint32_t property,
-                                                      void* buffer,
-                                                      std::uint32_t* size_bytes) = 0;
+                                                      void* buffer, std::uint32_t* size_bytes) = 0;
 
   // The node's registry key (hardware key for cm_registry_hardware). Returns 0 and sets `out` on
   // success; non-zero otherwise. Only called when load_cfgmgr_functions reported it.
