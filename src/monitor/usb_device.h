@@ -12,7 +12,7 @@ namespace vorlin {
 inline constexpr int max_devinst_count = 80;
 
 struct usb_device {
-  char location[240];  // location path, or a copy of location_information when there is none
+  char location[240];    // location path, or a copy of location_information when there is none
   char port_name[1024];  // empty, a COM port name, a HID interface path, or "[no_device]"
   std::uint32_t vid;
   std::uint32_t pid;
