@@ -297,9 +297,10 @@ board device_world::plug_board(const board_spec& spec) {
     if (h.interface_number >= 0) {
       function = add_node(made.device, std::string(class_text::hid), std::nullopt);
       std::snprintf(text, sizeof text,
-                    "\\\\?\\hid#vid_%04x&pid_%04x&mi_%02x#7&%x&0&0000#{4d1e55b2-f16f-11cf-88cb-"
+                    "\\\\?\\hid#vid_%04x&pid_%04x&mi_%02x#7&%x&0&%04zu#{4d1e55b2-f16f-11cf-88cb-"
                     "001111000030}",
-                    spec.vid, spec.pid, static_cast<unsigned>(h.interface_number), instance);
+                    spec.vid, spec.pid, static_cast<unsigned>(h.interface_number), instance,
+                    made.hid_paths.size());
     } else {
       std::snprintf(text, sizeof text,
                     "\\\\?\\hid#vid_%04x&pid_%04x#7&%x&0&%04zu#{4d1e55b2-f16f-11cf-88cb-"
