@@ -30,8 +30,8 @@ class null_sink final : public port_sink {
 // The part of a scan that no change detection can save: enumerate the USB interfaces, read each
 // detail, and for every family device read its location information, build its location path
 // and collect its node lists.
-void baseline_scan(device_api& api, const cfgmgr_functions& cfgmgr,
-                   interface_detail_buffer& detail, usb_device& scratch) {
+void baseline_scan(device_api& api, const cfgmgr_functions& cfgmgr, interface_detail_buffer& detail,
+                   usb_device& scratch) {
   scoped_device_set set(
       api, api.get_class_devs(usb_device_interface_class, digcf_present | digcf_deviceinterface));
   if (!set) return;
@@ -144,7 +144,8 @@ void print_call_counts() {
     std::printf("  %s:\n", what);
     for (std::size_t op = 0; op < world::api_op_count; ++op) {
       const auto calls = s.world.calls(static_cast<world::api_op>(op));
-      if (calls != 0) std::printf("    %-30s %u\n", world::api_op_name(static_cast<world::api_op>(op)), calls);
+      if (calls != 0)
+        std::printf("    %-30s %u\n", world::api_op_name(static_cast<world::api_op>(op)), calls);
     }
   };
   count_scan("first scan");
