@@ -65,6 +65,8 @@ class world_player {
 
   const world_description& description() const { return description_; }
   bool is_plugged(const std::string& name) const { return plugged_.count(name) != 0; }
+  // The boards plugged in now, by name.
+  const std::map<std::string, board>& plugged() const { return plugged_; }
 
  private:
   void plug(const std::string& name);
