@@ -24,7 +24,40 @@ static_assert(sizeof(SP_DEVINFO_DATA) == sizeof(vorlin::device_info_data),
               "device information layouts must agree");
 static_assert(sizeof(HIDD_ATTRIBUTES) == 12, "attributes layout");
 
-vorlin::device_set as_set(HDEVINFO set) { return reinterpret_cast<vorlin::device_set>(set); }
+vorlin::device_set as_set(HDEVINFO set) {
+  return reinterpret_cast<vorlin::device_set>(set);
+}
+
+// The world checks the size fields of the 32-bit layout, which the service sets. A 64-bit test
+// build of the service sets its own layout's sizes (same fields, wider padding): the fakes stand
+// in for the 32-bit values while the world looks at the record.
+class size_field_as_32_bit {
+ public:
+  size_field_as_32_bit(DWORD* field, DWORD size_64, std::uint32_t size_32)
+      : field_(field), original_(field != nullptr ? *field : 0) {
+    if (field_ != nullptr && sizeof(void*) == 8 && *field_ == size_64) *field_ = size_32;
+  }
+  ~size_field_as_32_bit() {
+    if (field_ != nullptr) *field_ = original_;
+  }
+  size_field_as_32_bit(const size_field_as_32_bit&) = delete;
+  size_field_as_32_bit& operator=(const size_field_as_32_bit&) = delete;
+
+ private:
+  DWORD* field_;
+  DWORD original_;
+};
+constexpr DWORD detail_size_64 = 8;
+
+size_field_as_32_bit standing_in(SP_DEVICE_INTERFACE_DATA* d) {
+  return {d != nullptr ? &d->cbSize : nullptr, sizeof(SP_DEVICE_INTERFACE_DATA),
+          vorlin::device_interface_data_size_field};
+}
+size_field_as_32_bit standing_in(SP_DEVINFO_DATA* d) {
+  return {d != nullptr ? &d->cbSize : nullptr, sizeof(SP_DEVINFO_DATA),
+          vorlin::device_info_data_size_field};
+}
+
 const vorlin::device_interface_data& as_iface(const SP_DEVICE_INTERFACE_DATA* d) {
   return *reinterpret_cast<const vorlin::device_interface_data*>(d);
 }
@@ -58,17 +91,18 @@ vorlin::file_handle world_hid(vorlin::world::device_world& world, HANDLE file) {
 
 extern "C" {
 
-__declspec(dllexport) HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* class_guid, PCSTR, HWND,
-                                                          DWORD flags) {
+__declspec(dllexport) HDEVINFO WINAPI
+    SetupDiGetClassDevsA(const GUID* class_guid, PCSTR, HWND, DWORD flags) {
   world_access world;
   const auto set = world->get_class_devs(*reinterpret_cast<const vorlin::guid*>(class_guid), flags);
   return reinterpret_cast<HDEVINFO>(set);
 }
 
-__declspec(dllexport) WINBOOL WINAPI SetupDiEnumDeviceInterfaces(
-    HDEVINFO set, PSP_DEVINFO_DATA, const GUID* interface_class, DWORD index,
-    PSP_DEVICE_INTERFACE_DATA out) {
+__declspec(dllexport) WINBOOL WINAPI
+    SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GUID* interface_class,
+                                DWORD index, PSP_DEVICE_INTERFACE_DATA out) {
   world_access world;
+  const auto out_size = standing_in(out);
   const bool ok = world->enum_device_interfaces(
       as_set(set), *reinterpret_cast<const vorlin::guid*>(interface_class), index,
       *reinterpret_cast<vorlin::device_interface_data*>(out));
@@ -76,18 +110,24 @@ __declspec(dllexport) WINBOOL WINAPI SetupDiEnumDeviceInterfaces(
   return ok;
 }
 
-__declspec(dllexport) WINBOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index,
-                                                          PSP_DEVINFO_DATA out) {
+__declspec(dllexport) WINBOOL WINAPI
+    SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA out) {
   world_access world;
+  const auto out_size = standing_in(out);
   const bool ok = world->enum_device_info(as_set(set), index, *as_info(out));
   if (!ok) SetLastError(ERROR_NO_MORE_ITEMS);
   return ok;
 }
 
-__declspec(dllexport) WINBOOL WINAPI SetupDiGetDeviceInterfaceDetailA(
-    HDEVINFO set, PSP_DEVICE_INTERFACE_DATA iface, PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail,
-    DWORD detail_size, PDWORD required_size, PSP_DEVINFO_DATA info) {
+__declspec(dllexport) WINBOOL WINAPI
+    SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA iface,
+                                     PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detail_size,
+                                     PDWORD required_size, PSP_DEVINFO_DATA info) {
   world_access world;
+  const auto iface_size = standing_in(iface);
+  const auto info_size = standing_in(info);
+  const size_field_as_32_bit detail_size_field(detail != nullptr ? &detail->cbSize : nullptr,
+                                               detail_size_64, vorlin::interface_detail_size_field);
   std::uint32_t required = 0;
   const bool ok = world->get_device_interface_detail(as_set(set), as_iface(iface), detail,
                                                      detail_size, &required, as_info(info));
@@ -96,23 +136,25 @@ __declspec(dllexport) WINBOOL WINAPI SetupDiGetDeviceInterfaceDetailA(
   return ok;
 }
 
-__declspec(dllexport) WINBOOL WINAPI SetupDiGetDeviceRegistryPropertyA(
-    HDEVINFO set, PSP_DEVINFO_DATA info, DWORD property, PDWORD type, PBYTE buffer,
-    DWORD buffer_size, PDWORD required_size) {
+__declspec(dllexport) WINBOOL WINAPI
+    SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA info, DWORD property,
+                                      PDWORD type, PBYTE buffer, DWORD buffer_size,
+                                      PDWORD required_size) {
   world_access world;
-  const bool ok =
-      world->get_device_registry_property(as_set(set), *as_info(info), property, buffer,
-                                          buffer_size);
+  const auto info_size = standing_in(info);
+  const bool ok = world->get_device_registry_property(as_set(set), *as_info(info), property, buffer,
+                                                      buffer_size);
   if (type != nullptr) *type = property == SPDRP_HARDWAREID ? REG_MULTI_SZ : REG_SZ;
   if (required_size != nullptr) *required_size = buffer_size;
   if (!ok) SetLastError(ERROR_INVALID_DATA);
   return ok;
 }
 
-__declspec(dllexport) HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA info,
-                                                      DWORD scope, DWORD profile, DWORD key_type,
-                                                      REGSAM access) {
+__declspec(dllexport) HKEY WINAPI
+    SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA info, DWORD scope, DWORD profile,
+                         DWORD key_type, REGSAM access) {
   world_access world;
+  const auto info_size = standing_in(info);
   const auto key =
       world->open_dev_reg_key(as_set(set), *as_info(info), scope, profile, key_type, access);
   if (key == vorlin::invalid_registry_key) return static_cast<HKEY>(INVALID_HANDLE_VALUE);
@@ -150,8 +192,9 @@ __declspec(dllexport) CONFIGRET WINAPI CM_Get_Sibling(PDEVINST out, DEVINST node
   return result;
 }
 
-__declspec(dllexport) CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyW(
-    DEVINST node, ULONG property, PULONG type, PVOID buffer, PULONG length, ULONG) {
+__declspec(dllexport) CONFIGRET WINAPI
+    CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, PULONG type, PVOID buffer,
+                                      PULONG length, ULONG) {
   world_access world;
   // A world file can take the function away; the service then must not have found it.
   if (!world->load_cfgmgr_functions().devnode_registry_property) return CR_CALL_NOT_IMPLEMENTED;
@@ -162,9 +205,9 @@ __declspec(dllexport) CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyW(
   return result;
 }
 
-__declspec(dllexport) CONFIGRET WINAPI CM_Open_DevNode_Key(DEVINST node, REGSAM access,
-                                                           ULONG profile, REGDISPOSITION disposition,
-                                                           PHKEY out, ULONG flags) {
+__declspec(dllexport) CONFIGRET WINAPI
+    CM_Open_DevNode_Key(DEVINST node, REGSAM access, ULONG profile, REGDISPOSITION disposition,
+                        PHKEY out, ULONG flags) {
   world_access world;
   if (!world->load_cfgmgr_functions().open_devnode_key) return CR_CALL_NOT_IMPLEMENTED;
   vorlin::registry_key key = vorlin::invalid_registry_key;
@@ -197,8 +240,7 @@ __declspec(dllexport) BOOLEAN NTAPI HidD_GetAttributes(HANDLE file, PHIDD_ATTRIB
   return TRUE;
 }
 
-__declspec(dllexport) BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE file,
-                                                         PHIDP_PREPARSED_DATA* out) {
+__declspec(dllexport) BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE file, PHIDP_PREPARSED_DATA* out) {
   world_access world;
   const auto hid = world_hid(*world, file);
   if (hid == vorlin::invalid_file_handle) return FALSE;

@@ -43,8 +43,33 @@ bool read_stamp(const std::string& path, file_stamp& out) {
   return true;
 }
 
-// A HID interface can be opened with CreateFileA when a file of that name exists; it holds the
-// interface path, so the HID functions can tell which interface a handle belongs to.
+// Under Wine, CreateFileA on an interface path "\\?\X" opens the file X of the prefix's
+// dosdevices folder. The fakes make such a file for every HID interface that can be opened; it
+// holds the interface path, so the HID functions can tell which interface a handle belongs to.
+std::string stand_in_file(const std::string& interface_path) {
+  const char* prefix = std::getenv("WINEPREFIX");
+  if (prefix == nullptr || interface_path.compare(0, 4, "\\\\?\\") != 0) return "";
+  std::string file = std::string("Z:") + prefix + "/dosdevices/" + interface_path.substr(4);
+  for (char& c : file) {
+    if (c == '/') c = '\\';
+  }
+  return file;
+}
+
+// Stand-in files left by an earlier run would make interfaces of boards long gone openable.
+void remove_stale_hid_files() {
+  const std::string any = stand_in_file("\\\\?\\hid#*");
+  if (any.empty()) return;
+  const std::string folder = any.substr(0, any.rfind('\\') + 1);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(any.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    DeleteFileA((folder + found.cFileName).c_str());
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
 void sync_hid_files(state& s) {
   std::set<std::string> wanted;
   for (const auto& [name, made] : s.player->plugged()) {
@@ -58,12 +83,13 @@ void sync_hid_files(state& s) {
     }
   }
   for (const auto& path : s.hid_files) {
-    if (wanted.count(path) == 0) DeleteFileA(path.c_str());
+    if (wanted.count(path) == 0) DeleteFileA(stand_in_file(path).c_str());
   }
   for (const auto& path : wanted) {
     if (s.hid_files.count(path) != 0) continue;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(stand_in_file(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) continue;
     DWORD written = 0;
     WriteFile(file, path.c_str(), static_cast<DWORD>(path.size() + 1), &written, nullptr);
@@ -96,6 +122,7 @@ void refresh(state& s) {
   s.stamp = stamp;
   s.loaded = true;
   if (!s.player) {
+    remove_stale_hid_files();
     s.player = std::make_unique<world::world_player>(s.world, next);
     s.player->start();
   } else {
