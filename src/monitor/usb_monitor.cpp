@@ -168,7 +168,8 @@ void usb_monitor::found_usb_device(device_set set, const device_info_data& info,
 
 void usb_monitor::update_usb_device(usb_device& record) {
   record.seen = 1;
-  usb_device fresh{};
+  usb_device& fresh = *scratch_;
+  fresh.devinst_count = 0;
   collect_devinst_list(api_, cfgmgr_, fresh, record.devinst);
   const auto count = static_cast<std::size_t>(fresh.devinst_count);
   const bool changed =

@@ -3,6 +3,8 @@
 // decides when to call it.
 #pragma once
 
+#include <memory>
+
 #include "monitor/interface_detail.h"
 #include "monitor/usb_device_list.h"
 #include "platform/device_api.h"
@@ -47,6 +49,9 @@ class usb_monitor {
   cfgmgr_functions cfgmgr_{};
   usb_device_list devices_;
   interface_detail_buffer detail_;
+  // Where a known device's node lists are collected to compare them with its record's; kept so
+  // that the idle scan neither allocates nor clears a whole record per device.
+  std::unique_ptr<usb_device> scratch_ = std::make_unique<usb_device>();
   int change_count_ = 0;
 };
 
