@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the Windows cross build and the Wine tests need, and only what is missing:
-# the mingw-w64 i686 compiler, Wine with its 32-bit loader, and Xvfb.
+# the mingw-w64 i686 compiler, Wine with its 32-bit loader, and Xvfb; also the 64-bit Wine loader
+# and the x86_64 compiler, with which the window tests still run on a kernel that executes 64-bit
+# programs only (there the 32-bit loader cannot start).
 # Non-interactive; runs as root (or through sudo when there is one) with no standard input.
 set -euo pipefail
 
@@ -22,7 +24,7 @@ installed() {
 }
 
 missing=()
-for package in g++-mingw-w64-i686 wine wine32:i386 xvfb; do
+for package in g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 xvfb; do
   installed "$package" || missing+=("$package")
 done
 if [ "${#missing[@]}" -eq 0 ]; then
