@@ -4,16 +4,20 @@ set -euo pipefail
 
 source_dir=${VORLIN_SOURCE_DIR:?}
 mingw_dir=$source_dir/build/mingw
-mingw64_helpers_dir=$source_dir/build/mingw64-helpers
 
 session_env=$("$source_dir/scripts/wine-session.sh" env) || exit $?
 eval "$session_env"
 
+# The build whose programs this machine's Wine runs: the 32-bit product where it can, else the
+# 64-bit build of the same sources.
 if [ "$VORLIN_WINE_ARCH" = win32 ]; then
-  helpers_dir=$mingw_dir/tests/wine/helpers
+  windows_dir=$mingw_dir
 else
-  helpers_dir=$mingw64_helpers_dir
+  windows_dir=$source_dir/build/mingw64
 fi
+helpers_dir=$windows_dir/tests/wine/helpers
+exe=$windows_dir/src/app/vorlin-discovery.exe
+fakes_dir=$windows_dir/fakes
 
 work=$(mktemp -d)
 cleanup_pids=()

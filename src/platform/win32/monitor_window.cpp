@@ -43,7 +43,7 @@ monitor_window::~monitor_window() {
   DestroyWindow(window);
 }
 
-bool monitor_window::open(std::function<void()> scan_on_sent_change) {
+bool monitor_window::open(scan_request scan_on_sent_change) {
   scan_on_sent_change_ = std::move(scan_on_sent_change);
 
   WNDCLASSA window_class{};
@@ -83,7 +83,7 @@ void monitor_window::on_sent_device_change() {
   if (scan_on_sent_change_) scan_on_sent_change_();
 }
 
-void monitor_window::run(const std::function<void()>& scan) {
+void monitor_window::run(const scan_request& scan) {
   const HWND window = static_cast<HWND>(window_);
   MSG message;
   for (;;) {

@@ -19,13 +19,20 @@ namespace vorlin {
 namespace {
 
 // The portable records are handed to the platform byte for byte, so their layouts must be the
-// platform's 32-bit ones: the same size and every field at the same offset.
+// platform's: the same size and every field at the same offset. The size fields the monitor sets
+// are those of the 32-bit layout, the product's. A 64-bit build exists only to run the Windows
+// tests where the machine cannot run 32-bit programs; it hands the platform its own layout's size
+// values instead (see to_platform).
+#ifndef _WIN64
 static_assert(sizeof(void*) == 4, "the device records follow the 32-bit Windows layout");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == device_interface_data_size_field, "");
+static_assert(sizeof(SP_DEVINFO_DATA) == device_info_data_size_field, "");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == interface_detail_size_field, "");
+#endif
 
 static_assert(sizeof(guid) == sizeof(GUID), "GUID is 16 bytes");
 static_assert(std::is_trivially_copyable<guid>::value, "copied byte for byte");
 
-static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == device_interface_data_size_field, "");
 static_assert(sizeof(device_interface_data) == sizeof(SP_DEVICE_INTERFACE_DATA), "");
 static_assert(offsetof(device_interface_data, interface_class) ==
                   offsetof(SP_DEVICE_INTERFACE_DATA, InterfaceClassGuid),
@@ -36,14 +43,12 @@ static_assert(offsetof(device_interface_data, reserved) ==
                   offsetof(SP_DEVICE_INTERFACE_DATA, Reserved),
               "");
 
-static_assert(sizeof(SP_DEVINFO_DATA) == device_info_data_size_field, "");
 static_assert(sizeof(device_info_data) == sizeof(SP_DEVINFO_DATA), "");
 static_assert(offsetof(device_info_data, class_guid) == offsetof(SP_DEVINFO_DATA, ClassGuid), "");
 static_assert(offsetof(device_info_data, dev_inst) == offsetof(SP_DEVINFO_DATA, DevInst), "");
 static_assert(offsetof(device_info_data, reserved) == offsetof(SP_DEVINFO_DATA, Reserved), "");
 
 // The detail record is a raw buffer of the caller's; only its size field and path offset matter.
-static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == interface_detail_size_field, "");
 static_assert(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) ==
                   interface_detail_path_offset,
               "");
@@ -72,19 +77,67 @@ static_assert(CR_SUCCESS == 0, "the interface reports success as 0");
 using get_devnode_registry_property_fn = decltype(&CM_Get_DevNode_Registry_PropertyW);
 using open_devnode_key_fn = decltype(&CM_Open_DevNode_Key);
 
+// The size field the platform expects of a record: the monitor's own value in the 32-bit build
+// (asserted equal above), the platform layout's in the 64-bit test build.
+template <typename PlatformRecord>
+void use_platform_size(PlatformRecord&) {}
+#ifdef _WIN64
+void use_platform_size(SP_DEVICE_INTERFACE_DATA& record) {
+  record.cbSize = sizeof record;
+}
+void use_platform_size(SP_DEVINFO_DATA& record) {
+  record.cbSize = sizeof record;
+}
+#endif
+
+// A record that comes back keeps its own size field.
+template <typename Record>
+void keep_size_field(const Record&, Record&) {}
+void keep_size_field(const device_interface_data& before, device_interface_data& after) {
+  after.size_bytes = before.size_bytes;
+}
+void keep_size_field(const device_info_data& before, device_info_data& after) {
+  after.size_bytes = before.size_bytes;
+}
+
 template <typename Record, typename PlatformRecord>
 PlatformRecord to_platform(const Record& record) {
   static_assert(sizeof(Record) == sizeof(PlatformRecord), "");
   PlatformRecord platform;
   std::memcpy(&platform, &record, sizeof platform);
+  use_platform_size(platform);
   return platform;
 }
 
 template <typename Record, typename PlatformRecord>
 void from_platform(const PlatformRecord& platform, Record& record) {
   static_assert(sizeof(Record) == sizeof(PlatformRecord), "");
+  const Record before = record;
   std::memcpy(&record, &platform, sizeof record);
+  keep_size_field(before, record);
 }
+
+// The interface-detail record's size field, likewise, for the length of one call.
+class detail_size_field {
+ public:
+  explicit detail_size_field(void* detail) : field_(static_cast<DWORD*>(detail)) {
+#ifdef _WIN64
+    if (field_ != nullptr) {
+      kept_ = *field_;
+      *field_ = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    }
+#endif
+  }
+  ~detail_size_field() {
+    if (field_ != nullptr && kept_ != 0) *field_ = kept_;
+  }
+  detail_size_field(const detail_size_field&) = delete;
+  detail_size_field& operator=(const detail_size_field&) = delete;
+
+ private:
+  DWORD* field_;
+  DWORD kept_ = 0;
+};
 
 GUID to_platform_guid(const guid& g) {
   return to_platform<guid, GUID>(g);
@@ -160,6 +213,7 @@ class win32_device_api final : public device_api {
     // A size query fails by design (insufficient buffer) and still reports the size, so the size
     // is passed on whenever the platform wrote one; no record is ever 0 bytes long.
     DWORD required = 0;
+    const detail_size_field platform_size(detail);
     const BOOL ok = SetupDiGetDeviceInterfaceDetailA(
         to_hdevinfo(set), &interface_data, static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(detail),
         detail_size_bytes, required_size_bytes != nullptr ? &required : nullptr,
