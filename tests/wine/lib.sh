@@ -53,3 +53,60 @@ wait_for_count() {
     sleep 0.1
   done
 }
+
+# events_of FILE: the events of a service's output, one line each, in order: "TYPE ADDRESS |LABEL|
+# MODEL SERIAL" for "add" and each port of a "list" ("list-port"), "remove ADDRESS", or the bare
+# type of a reply. Carriage returns are dropped.
+events_of() {
+  tr -d '\r' <"$1" | awk '
+    function flush() {
+      if (type == "") return
+      if (type == "add" || type == "list-port") print type, address, "|" label "|", model, serial
+      else if (type == "remove") print type, address
+      else if (type != "list") print type
+    }
+    /^"eventType": / { flush(); type = $2; gsub(/[",]/, "", type); address = label = ""; model = serial = "-" }
+    /^"address": / { if (type == "list" || type == "list-port") { flush(); type = "list-port"; model = serial = "-" }
+                     address = $2; gsub(/[",]/, "", address) }
+    /^"label": / { label = substr($0, 11); sub(/",$/, "", label) }
+    /^"modelID": / { model = $2; gsub(/[",]/, "", model) }
+    /^"serialNumber": / { serial = $2; gsub(/[",]/, "", serial) }
+    END { flush() }'
+}
+
+# wait_for_event FILE PATTERN COUNT SECONDS: until COUNT event lines of FILE match PATTERN (an
+# extended regular expression).
+wait_for_event() {
+  local file=$1 pattern=$2 count=$3 seconds=$4
+  local deadline=$((SECONDS + seconds))
+  while [ "$(events_of "$file" | grep -cE -- "$pattern" || true)" -lt "$count" ]; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.05
+  done
+}
+
+# Runs the service with the fake system libraries, answering from the world file $work/world
+# (written by the test). Its standard input is the fifo $work/stdin, kept open on descriptor 3;
+# its output goes to $work/out and $work/err.
+start_service_with_fakes() {
+  mkdir -p "$work/program"
+  cp "$exe" "$fakes_dir/setupapi.dll" "$fakes_dir/cfgmgr32.dll" "$fakes_dir/hid.dll" \
+    "$work/program/"
+  mkfifo "$work/stdin"
+  VORLIN_FAKE_WORLD=$(winepath_of "$work/world") \
+    WINEDLLOVERRIDES="setupapi,cfgmgr32,hid=n,b;mscoree,mshtml=" \
+    wine_run 120 "$work/program/vorlin-discovery.exe" <"$work/stdin" >"$work/out" \
+    2>"$work/err" &
+  service_pid=$!
+  cleanup_pids+=("$service_pid")
+  exec 3>"$work/stdin"
+}
+
+# The Windows path of a file, through Wine's Z: drive (the root of this machine).
+winepath_of() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
+
+# Replaces the world file in one step, so that the fakes never read half of it.
+write_world() {
+  cat >"$work/world.next"
+  mv "$work/world.next" "$work/world"
+}
