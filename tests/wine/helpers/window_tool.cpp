@@ -6,11 +6,15 @@
 //                              does (sent, not posted)
 //   window-tool post quit|change|other
 //                              post one message to the window
+//   window-tool cycle WORLD PLUGGED UNPLUGGED CYCLES PAUSE-MS
+//                              plug and unplug cycles through the fakes' world file
 // Exit status 0 on success; the reason of a failure goes to standard error.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -92,12 +96,38 @@ int post(const char* what) {
   return 0;
 }
 
+// Plug and unplug cycles at the speed of scans: copies the world file `plugged`, then `unplugged`,
+// over `world`, `cycles` times, posting a device-change message to the service after each copy
+// and giving its scan `pause_ms` to run.
+int cycle(const char* world, const char* plugged, const char* unplugged, int cycles, int pause_ms) {
+  const HWND window = find_window(20000);
+  if (window == nullptr) {
+    std::fprintf(stderr, "cycle: no window\n");
+    return 1;
+  }
+  for (int i = 0; i < cycles; ++i) {
+    for (const char* state : {plugged, unplugged}) {
+      if (!CopyFileA(state, world, FALSE) || !PostMessageA(window, WM_DEVICECHANGE, 0, 0)) {
+        std::fprintf(stderr, "cycle %d failed (error %lu)\n", i, GetLastError());
+        return 1;
+      }
+      Sleep(static_cast<DWORD>(pause_ms));
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 7 && std::strcmp(argv[1], "cycle") == 0) {
+    return cycle(argv[2], argv[3], argv[4], std::atoi(argv[5]), std::atoi(argv[6]));
+  }
   if (argc == 2 && std::strcmp(argv[1], "check") == 0) return check();
   if (argc == 2 && std::strcmp(argv[1], "broadcast") == 0) return broadcast();
   if (argc == 3 && std::strcmp(argv[1], "post") == 0) return post(argv[2]);
-  std::fprintf(stderr, "usage: window-tool check | broadcast | post quit|change|other\n");
+  std::fprintf(stderr,
+               "usage: window-tool check | broadcast | post quit|change|other\n"
+               "       window-tool cycle WORLD PLUGGED UNPLUGGED CYCLES PAUSE-MS\n");
   return 2;
 }
