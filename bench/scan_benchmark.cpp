@@ -124,14 +124,20 @@ class ratio_reporter : public benchmark::ConsoleReporter {
   void print_ratios() const {
     std::printf("\nidle scan / baseline (same run):\n");
     for (const char* n : {"1", "8", "64"}) {
-      const auto idle = times_.find(std::string("BM_IdleScan/") + n);
-      const auto base = times_.find(std::string("BM_Baseline/") + n);
+      const auto idle = find(std::string("BM_IdleScan/") + n);
+      const auto base = find(std::string("BM_Baseline/") + n);
       if (idle == times_.end() || base == times_.end() || base->second <= 0) continue;
       std::printf("  %2s boards: %.2f\n", n, idle->second / base->second);
     }
   }
 
  private:
+  // With --benchmark_repetitions the median of the repetitions stands for the benchmark.
+  std::map<std::string, double>::const_iterator find(const std::string& name) const {
+    const auto median = times_.find(name + "_median");
+    return median != times_.end() ? median : times_.find(name);
+  }
+
   std::map<std::string, double> times_;
 };
 
