@@ -95,7 +95,7 @@ start_service_with_fakes() {
   mkfifo "$work/stdin"
   VORLIN_FAKE_WORLD=$(winepath_of "$work/world") \
     WINEDLLOVERRIDES="setupapi,cfgmgr32,hid=n,b;mscoree,mshtml=" \
-    wine_run 120 "$work/program/vorlin-discovery.exe" <"$work/stdin" >"$work/out" \
+    wine_run "${service_seconds:-120}" "$work/program/vorlin-discovery.exe" <"$work/stdin" >"$work/out" \
     2>"$work/err" &
   service_pid=$!
   cleanup_pids+=("$service_pid")
