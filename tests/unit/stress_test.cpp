@@ -333,7 +333,10 @@ TEST(Stress, CommandsAtFullSpeedWhileTheWorldChangesOnEveryScan) {
                               usb_type_name(e.pid, e.bcd_device);
   }
   testing::host_view host;
-  for (std::size_t i = after_last_sync; i < events.size(); ++i) host.apply(events[i]);
+  for (std::size_t i = after_last_sync; i < events.size(); ++i) {
+    // The lists' ports were dropped on reading: the replay is of the pushed stream alone.
+    if (events[i].type == "add" || events[i].type == "remove") host.apply(events[i]);
+  }
   EXPECT_EQ(host.labels(), table_labels);
   EXPECT_EQ(source.world.open_handles().total(), 0u);
   std::printf("stress: %zu table changes in %zu scans, %zu pushed events, %zu events in all\n",
