@@ -41,7 +41,7 @@ void answer_start_sync(service_state& state, bool& gate_waited) {
   const port_snapshot snapshot = state.table.snapshot_locked();
   state.sync_state = SYNC_STREAMING;
   state.table.unlock_table();
-  if (state.after_sync_snapshot) state.after_sync_snapshot();
+  if (state.after_sync_snapshot) state.after_sync_snapshot(snapshot);
   state.output.write_add_events(snapshot);
   state.output.unlock_output();
   gate_waited = true;

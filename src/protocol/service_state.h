@@ -62,8 +62,9 @@ struct service_state {
   void* module_instance = nullptr;
 
   // Test hook: runs on the main thread during "START_SYNC", after the snapshot was taken and
-  // streaming switched on, before the initial "add" events are written (output_lock is held).
-  std::function<void()> after_sync_snapshot;
+  // streaming switched on, before the initial "add" events of that snapshot are written
+  // (output_lock is held).
+  std::function<void(const port_snapshot&)> after_sync_snapshot;
 };
 
 }  // namespace vorlin

@@ -147,7 +147,7 @@ TEST(CommandLoop, ChangesDuringStartSyncReachTheHostAfterTheBurst) {
   updates.port_table_update(make_device("usb:0/2", "COM2", 0x16C0, 0x483, 0x279));
 
   std::thread changed_port, removed_port;
-  f.state.after_sync_snapshot = [&] {
+  f.state.after_sync_snapshot = [&](const port_snapshot&) {
     changed_port = std::thread(
         [&] { updates.port_table_update(make_device("usb:0/1", "COM9", 0x16C0, 0x483, 0x279)); });
     removed_port = std::thread([&] { updates.port_table_remove("usb:0/2"); });

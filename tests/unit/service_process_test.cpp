@@ -47,5 +47,15 @@ TEST(ServiceProcess, OddBytesOnInputAreHandledAsTheLoopDefines) {
   EXPECT_EQ(result.out, empty_list + stop_reply);
 }
 
+TEST(ServiceProcess, APieceOfAHugeLineThatBeginsWithACommandIsThatCommand) {
+  // 100,000 characters read 255 at a time: the piece at offset 255 * 300 begins with QUIT.
+  std::string input = "HELLO 1 \"\xc3\xa9\xff\"\n";  // a name of bytes above 0x7F
+  input += std::string(255 * 300, 'x') + "QUIT";
+  input += std::string(100000 - input.size(), 'y') + "\nLIST\n";
+  const auto result = run_process({VORLIN_SERVICE_EXE}, input);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.out, std::string(hello_reply) + quit_reply);
+}
+
 }  // namespace
 }  // namespace vorlin

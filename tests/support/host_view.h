@@ -18,6 +18,10 @@ struct json_value {
   const json_value& operator[](const std::string& key) const;
 };
 
+// The value written back as compact JSON text, members in their order: equal texts mean equal
+// values.
+std::string canonical_text(const json_value& value);
+
 struct host_event {
   std::string type;  // "eventType"
   json_value body;

@@ -183,6 +183,36 @@ const json_value& json_value::operator[](const std::string& key) const {
   return none;
 }
 
+std::string canonical_text(const json_value& value) {
+  switch (value.kind) {
+    case json_value::null_kind:
+      return "null";
+    case json_value::boolean:
+    case json_value::number:
+      return value.text.empty() ? "bool" : value.text;
+    case json_value::string: {
+      std::string out = "\"";
+      for (const char c : value.text) {
+        if (c == '"' || c == '\\') out.push_back('\\');
+        out.push_back(c);
+      }
+      return out + "\"";
+    }
+    case json_value::array: {
+      std::string out = "[";
+      for (const auto& item : value.items) out += canonical_text(item) + ",";
+      return out + "]";
+    }
+    case json_value::object: {
+      std::string out = "{";
+      for (const auto& [key, member] : value.members)
+        out += key + ":" + canonical_text(member) + ",";
+      return out + "}";
+    }
+  }
+  return "";
+}
+
 std::vector<host_event> decode_event_stream(const std::string& stream, std::string* error) {
   std::vector<host_event> events;
   decoder d(stream);
