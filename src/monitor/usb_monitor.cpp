@@ -12,22 +12,11 @@ namespace vorlin {
 
 namespace {
 
-constexpr std::uint32_t family_vid = 0x16C0;
-constexpr std::uint32_t boot_rom_vid = 0x1FC9;
-constexpr std::uint32_t boot_loader_pid = 0x478;
-constexpr std::uint32_t boot_rom_pid = 0x135;
 constexpr std::uint32_t serial_usage_page = 0xFFC9;
 constexpr std::uint32_t serial_usage = 4;
 constexpr std::uint32_t boot_loader_usage_page = 0xFF9C;
 constexpr std::size_t longest_device_path = 200;
 constexpr std::size_t longest_serial_text = 63;
-
-bool is_boot_loader(std::uint32_t vid, std::uint32_t pid) {
-  return vid == family_vid && pid == boot_loader_pid;
-}
-bool is_boot_rom(std::uint32_t vid, std::uint32_t pid) {
-  return vid == boot_rom_vid && pid == boot_rom_pid;
-}
 
 bool is_hex_digit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -81,7 +70,7 @@ void usb_monitor::device_pass() {
 
     std::uint32_t vid = 0;
     if (!find_hex_field(detail_.path(), "vid_", vid, 4)) continue;
-    if (vid != family_vid && vid != boot_rom_vid) continue;
+    if (vid != family_vendor_id && vid != bootrom_vendor_id) continue;
     if (std::strlen(detail_.path()) > longest_device_path) continue;
     char device_path[longest_device_path + 1];
     copy_text(device_path, detail_.path());
@@ -189,8 +178,8 @@ void usb_monitor::update_usb_device(usb_device& record) {
 // its HID interfaces like the boot loader; a known one is left to the HID pass.
 void usb_monitor::search_port(usb_device& record, bool boot_rom_uses_hid) {
   const int interface_number = hid_serial_interface(record.vid, record.pid);
-  if (is_boot_loader(record.vid, record.pid) ||
-      (boot_rom_uses_hid && is_boot_rom(record.vid, record.pid))) {
+  if (is_family_bootloader(record.vid, record.pid) ||
+      (boot_rom_uses_hid && is_bootrom_pair(record.vid, record.pid))) {
     hiddev_from_devinst_list(api_, record, 0);
   } else if (interface_number >= 0) {
     hiddev_from_devinst_list(api_, record, interface_number);
@@ -237,7 +226,7 @@ void usb_monitor::scan_hid_interfaces() {
 
     // Need test, on the record's own ids: a device without a port, or a boot loader whose model
     // is still unknown. Anything else is not opened, which keeps scans cheap.
-    const bool record_is_boot_loader = is_boot_loader(record->vid, record->pid);
+    const bool record_is_boot_loader = is_family_bootloader(record->vid, record->pid);
     const bool needed =
         record_is_boot_loader ? record->model_id == 0 : !usb_device_has_port(*record);
     if (!needed) continue;
@@ -252,7 +241,7 @@ void usb_monitor::scan_hid_interfaces() {
     const std::uint32_t v = attributes.vendor_id;
     const std::uint32_t p = attributes.product_id;
     const bool serial_board = hid_serial_interface(v, p) >= 0;
-    if (!serial_board && !is_boot_loader(v, p) && !is_boot_rom(v, p)) continue;
+    if (!serial_board && !is_family_bootloader(v, p) && !is_bootrom_pair(v, p)) continue;
 
     hid_caps caps{};
     {
@@ -264,10 +253,10 @@ void usb_monitor::scan_hid_interfaces() {
 
     if (serial_board && caps.usage_page == serial_usage_page && caps.usage == serial_usage) {
       // the board's serial-emulation interface
-    } else if (is_boot_loader(v, p)) {
+    } else if (is_family_bootloader(v, p)) {
       if (caps.usage_page != boot_loader_usage_page) continue;
       record->model_id = caps.usage;  // the boot loader tells its board's model as its usage
-    } else if (!is_boot_rom(v, p)) {
+    } else if (!is_bootrom_pair(v, p)) {
       continue;
     }
     record->usage = caps.usage;

@@ -87,6 +87,16 @@ vorlin::file_handle world_hid(vorlin::world::device_world& world, HANDLE file) {
                          vorlin::hid_open_disposition, vorlin::hid_open_flags);
 }
 
+// One step of the tree walk; the node is written only when there is one.
+CONFIGRET walk(std::uint32_t (vorlin::device_api::*step)(vorlin::devinst_t&, vorlin::devinst_t),
+               PDEVINST out, DEVINST node) {
+  world_access world;
+  vorlin::devinst_t next = 0;
+  const auto result = ((*world).*step)(next, node);
+  if (result == 0) *out = next;
+  return result;
+}
+
 }  // namespace
 
 extern "C" {
@@ -169,27 +179,15 @@ __declspec(dllexport) WINBOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) 
 }
 
 __declspec(dllexport) CONFIGRET WINAPI CM_Get_Parent(PDEVINST out, DEVINST node, ULONG) {
-  world_access world;
-  vorlin::devinst_t parent = 0;
-  const auto result = world->get_parent(parent, node);
-  if (result == 0) *out = parent;
-  return result;
+  return walk(&vorlin::device_api::get_parent, out, node);
 }
 
 __declspec(dllexport) CONFIGRET WINAPI CM_Get_Child(PDEVINST out, DEVINST node, ULONG) {
-  world_access world;
-  vorlin::devinst_t child = 0;
-  const auto result = world->get_child(child, node);
-  if (result == 0) *out = child;
-  return result;
+  return walk(&vorlin::device_api::get_child, out, node);
 }
 
 __declspec(dllexport) CONFIGRET WINAPI CM_Get_Sibling(PDEVINST out, DEVINST node, ULONG) {
-  world_access world;
-  vorlin::devinst_t sibling = 0;
-  const auto result = world->get_sibling(sibling, node);
-  if (result == 0) *out = sibling;
-  return result;
+  return walk(&vorlin::device_api::get_sibling, out, node);
 }
 
 __declspec(dllexport) CONFIGRET WINAPI
