@@ -44,19 +44,23 @@ wine_run() {
 # CR LF in text mode.
 count_of() { tr -d '\r' <"$1" 2>/dev/null | grep -cx -- "$2" || true; }
 
-# wait_for_count FILE LINE COUNT SECONDS: until FILE holds COUNT lines equal to LINE.
-wait_for_count() {
-  local file=$1 line=$2 count=$3 seconds=$4
-  local deadline=$((SECONDS + seconds))
-  while [ "$(count_of "$file" "$line")" -lt "$count" ]; do
+# wait_until SECONDS COMMAND...: polls COMMAND until it succeeds; fails after SECONDS.
+wait_until() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
     [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.1
+    sleep 0.05
   done
 }
 
+# wait_for_count FILE LINE COUNT SECONDS: until FILE holds COUNT lines equal to LINE.
+has_count() { [ "$(count_of "$1" "$2")" -ge "$3" ]; }
+wait_for_count() { wait_until "$4" has_count "$1" "$2" "$3"; }
+
 # events_of FILE: the events of a service's output, one line each, in order: "TYPE ADDRESS |LABEL|
-# MODEL SERIAL" for "add" and each port of a "list" ("list-port"), "remove ADDRESS", or the bare
-# type of a reply. Carriage returns are dropped.
+# MODEL SERIAL" for "add" and each port of a "list" ("list-port", after a line "list"), "remove
+# ADDRESS", or the bare type of a reply. Carriage returns are dropped.
 events_of() {
   tr -d '\r' <"$1" | awk '
     function flush() {
@@ -65,7 +69,8 @@ events_of() {
       else if (type == "remove") print type, address
       else if (type != "list") print type
     }
-    /^"eventType": / { flush(); type = $2; gsub(/[",]/, "", type); address = label = ""; model = serial = "-" }
+    /^"eventType": / { flush(); type = $2; gsub(/[",]/, "", type); address = label = ""; model = serial = "-"
+                       if (type == "list") print "list" }
     /^"address": / { if (type == "list" || type == "list-port") { flush(); type = "list-port"; model = serial = "-" }
                      address = $2; gsub(/[",]/, "", address) }
     /^"label": / { label = substr($0, 11); sub(/",$/, "", label) }
@@ -76,14 +81,8 @@ events_of() {
 
 # wait_for_event FILE PATTERN COUNT SECONDS: until COUNT event lines of FILE match PATTERN (an
 # extended regular expression).
-wait_for_event() {
-  local file=$1 pattern=$2 count=$3 seconds=$4
-  local deadline=$((SECONDS + seconds))
-  while [ "$(events_of "$file" | grep -cE -- "$pattern" || true)" -lt "$count" ]; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.05
-  done
-}
+has_events() { [ "$(events_of "$1" | grep -cE -- "$2" || true)" -ge "$3" ]; }
+wait_for_event() { wait_until "$4" has_events "$1" "$2" "$3"; }
 
 # Runs the service with the fake system libraries, answering from the world file $work/world
 # (written by the test). Its standard input is the fifo $work/stdin, kept open on descriptor 3;
