@@ -12,6 +12,12 @@ inline constexpr std::uint32_t bootloader_product_id = 0x478;
 inline constexpr std::uint32_t bootrom_vendor_id = 0x1FC9;
 inline constexpr std::uint32_t bootrom_product_id = 0x135;
 
+// The HID usage of a board's serial-emulation interface, and the usage page of the boot loader's
+// interface (whose usage is the board's model id).
+inline constexpr std::uint32_t hid_serial_usage_page = 0xFFC9;
+inline constexpr std::uint32_t hid_serial_usage = 4;
+inline constexpr std::uint32_t bootloader_usage_page = 0xFF9C;
+
 inline bool is_family_bootloader(std::uint32_t vid, std::uint32_t pid) {
   return vid == family_vendor_id && pid == bootloader_product_id;
 }

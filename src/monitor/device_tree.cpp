@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "boards/board_id.h"
 #include "monitor/fixed_text.h"
 #include "monitor/id_parse.h"
 #include "platform/scoped_handle.h"
@@ -10,9 +11,6 @@
 namespace vorlin {
 
 namespace {
-
-constexpr std::uint32_t serial_usage_page = 0xFFC9;
-constexpr std::uint32_t serial_usage = 4;
 
 // Reads a node's setup-class text into `text` (one unit more than the size given to the service,
 // kept zero, so a value that fills the buffer without its terminator still ends) and parses it.
@@ -142,8 +140,8 @@ void hiddev_from_devinst_list(device_api& api, usb_device& record, int interface
     // Every match is taken, so with two matching interfaces the later one wins.
     if (static_cast<int>(number) == interface_number) {
       copy_text(record.port_name, path);
-      record.usage_page = serial_usage_page;
-      record.usage = serial_usage;
+      record.usage_page = hid_serial_usage_page;
+      record.usage = hid_serial_usage;
       record.pending = 1;
     }
   }

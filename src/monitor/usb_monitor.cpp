@@ -12,9 +12,6 @@ namespace vorlin {
 
 namespace {
 
-constexpr std::uint32_t serial_usage_page = 0xFFC9;
-constexpr std::uint32_t serial_usage = 4;
-constexpr std::uint32_t boot_loader_usage_page = 0xFF9C;
 constexpr std::size_t longest_device_path = 200;
 constexpr std::size_t longest_serial_text = 63;
 
@@ -251,10 +248,11 @@ void usb_monitor::scan_hid_interfaces() {
     }
     file.reset();
 
-    if (serial_board && caps.usage_page == serial_usage_page && caps.usage == serial_usage) {
+    if (serial_board && caps.usage_page == hid_serial_usage_page &&
+        caps.usage == hid_serial_usage) {
       // the board's serial-emulation interface
     } else if (is_family_bootloader(v, p)) {
-      if (caps.usage_page != boot_loader_usage_page) continue;
+      if (caps.usage_page != bootloader_usage_page) continue;
       record->model_id = caps.usage;  // the boot loader tells its board's model as its usage
     } else if (!is_bootrom_pair(v, p)) {
       continue;
